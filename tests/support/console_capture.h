@@ -1,0 +1,6 @@
+// Test stand-in for the console: everything printed lands in one string.
+#pragma once
+
+#include <string>
+
+std::string &CapturedConsole();
