@@ -25,6 +25,9 @@ struct Request {
 
 Request requests[MAX_REQUESTS];
 
+const std::uint64_t SPIN_MS = 2;
+const int MAX_SPINS = 20000;
+
 // Frees the slots whose requests have finished since we last looked.
 void ReapFinished() {
     for (Request &r : requests) {
@@ -69,13 +72,16 @@ int Accept(Request *r, IoAnswer answer) {
 IoState PollUntil(Request *r, std::uint32_t limit_ms,
                   std::uint32_t *bytes) {
     const std::uint64_t start = PlatformTickMs();
-    for (;;) {
+    for (int polls = 0;; ++polls) {
         IoState state = PlatformPollRequest(r->handle, &r->record, bytes);
         if (state != IoState::Pending)
             return state;
-        if (PlatformTickMs() - start >= limit_ms)
+        const std::uint64_t waited = PlatformTickMs() - start;
+        if (waited >= limit_ms)
             return IoState::Pending;
-        PlatformSleep(1);
+        // A transfer usually completes within a millisecond or two: only
+        // yield at first, so its completion is seen at once, then sleep.
+        PlatformSleep(waited < SPIN_MS && polls < MAX_SPINS ? 0 : 1);
     }
 }
 
