@@ -57,3 +57,53 @@ void ConsolePrintf(const char *format, ...)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
+
+// Result log services: what the log writer needs to put padprobe.txt beside
+// the executable. Paths are wide strings (UTF-16 on Windows).
+
+// The running executable's full path. False when the query fails or the
+// whole path cannot be had: a cut-short path would name another folder.
+bool PlatformModulePath(std::wstring *path);
+
+// The local date and time, as the six numbers of the log's time stamp.
+struct LocalTime {
+    int year;
+    int month;   // 1 to 12
+    int day;     // 1 to 31
+    int hour;
+    int minute;
+    int second;
+};
+void PlatformLocalTime(LocalTime *time);
+
+// A path divided the way _wsplitpath_s divides it. The directory part keeps
+// its trailing separator. False when the split fails.
+struct PathParts {
+    std::wstring drive;
+    std::wstring dir;
+    std::wstring fname;
+    std::wstring ext;
+};
+bool PlatformSplitPath(const std::wstring &path, PathParts *parts);
+
+// What is already at a path, looked at without following a link.
+struct FileFacts {
+    bool exists;
+    bool reparse;         // a reparse point (a symbolic link on POSIX)
+    std::uint32_t links;  // hard links to it
+    bool read_only;
+};
+// False when the path cannot be examined.
+bool PlatformExamineFile(const std::wstring &path, FileFacts *facts);
+
+// The log file: created or truncated, bytes pass unchanged, not shared
+// while open. Print and close answer whether the bytes got through.
+typedef void *LogFile;
+bool PlatformLogOpen(const std::wstring &path, LogFile *file);
+bool PlatformLogPrint(LogFile file, const char *format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+bool PlatformLogClose(LogFile file);
+void PlatformLogRemove(const std::wstring &path);

@@ -1,9 +1,40 @@
 // Stand-in for hosts without Windows: there is no maker's driver here, so the
-// device never opens and the run takes its failure tail.
+// device never opens and the run takes its failure tail. The result log
+// lands beside the executable with the same bytes as on Windows.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/platform.h"
+#include "platform/split_path.h"
+
+namespace {
+
+// Paths travel as wide strings with one byte per character, so any file
+// name comes back unchanged; the path rule looks at ASCII only.
+std::wstring Widen(const std::string &narrow) {
+    std::wstring wide;
+    for (const char c : narrow)
+        wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
+    return wide;
+}
+
+std::string Narrow(const std::wstring &wide) {
+    std::string narrow;
+    for (const wchar_t c : wide)
+        narrow.push_back(static_cast<char>(c));
+    return narrow;
+}
+
+}  // namespace
 
 bool PlatformOpenDevice(const wchar_t *, DeviceHandle *) {
     return false;
@@ -40,4 +71,73 @@ std::uint64_t PlatformTickMs() {
     using namespace std::chrono;
     return static_cast<std::uint64_t>(
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+bool PlatformModulePath(std::wstring *path) {
+    for (std::size_t size = 256; size <= 65536; size *= 2) {
+        std::vector<char> buffer(size);
+        const ssize_t length = readlink("/proc/self/exe", buffer.data(), size);
+        if (length <= 0)
+            return false;
+        if (static_cast<std::size_t>(length) < size) {
+            *path = Widen(std::string(buffer.data(), static_cast<std::size_t>(length)));
+            return true;
+        }
+    }
+    return false;
+}
+
+void PlatformLocalTime(LocalTime *time) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local = {};
+    localtime_r(&now, &local);
+    time->year = local.tm_year + 1900;
+    time->month = local.tm_mon + 1;
+    time->day = local.tm_mday;
+    time->hour = local.tm_hour;
+    time->minute = local.tm_min;
+    time->second = local.tm_sec;
+}
+
+bool PlatformSplitPath(const std::wstring &path, PathParts *parts) {
+    SplitPathPortable(path, parts);
+    return true;
+}
+
+bool PlatformExamineFile(const std::wstring &path, FileFacts *facts) {
+    *facts = FileFacts();
+    struct stat st;
+    if (lstat(Narrow(path).c_str(), &st) != 0)
+        return errno == ENOENT;
+    facts->exists = true;
+    facts->reparse = S_ISLNK(st.st_mode);
+    facts->links = static_cast<std::uint32_t>(st.st_nlink);
+    // What Windows calls read-only, as Wine maps it.
+    facts->read_only = (st.st_mode & S_IWUSR) == 0;
+    return true;
+}
+
+bool PlatformLogOpen(const std::wstring &path, LogFile *file) {
+    std::FILE *stream = std::fopen(Narrow(path).c_str(), "wb+");
+    if (!stream)
+        return false;
+    *file = stream;
+    return true;
+}
+
+bool PlatformLogPrint(LogFile file, const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::FILE *stream = static_cast<std::FILE *>(file);
+    const int written = std::vfprintf(stream, format, args);
+    va_end(args);
+    return written >= 0 && !std::ferror(stream);
+}
+
+bool PlatformLogClose(LogFile file) {
+    return std::fclose(static_cast<std::FILE *>(file)) == 0;
+}
+
+void PlatformLogRemove(const std::wstring &path) {
+    std::remove(Narrow(path).c_str());
 }

@@ -4,7 +4,11 @@
 #endif
 #include <windows.h>
 
+#include <cstdarg>
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -89,4 +93,95 @@ void PlatformSleep(std::uint32_t ms) {
 
 std::uint64_t PlatformTickMs() {
     return GetTickCount64();
+}
+
+bool PlatformModulePath(std::wstring *path) {
+    // A path that fills the buffer has been cut short: grow and ask again.
+    const DWORD LONGEST = 32768;
+    for (DWORD size = MAX_PATH;; size = size * 2 < LONGEST ? size * 2 : LONGEST) {
+        std::vector<wchar_t> buffer(size);
+        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), size);
+        if (length == 0)
+            return false;
+        if (length < size) {
+            path->assign(buffer.data(), length);
+            return true;
+        }
+        if (size == LONGEST)
+            return false;
+    }
+}
+
+void PlatformLocalTime(LocalTime *time) {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    time->year = now.wYear;
+    time->month = now.wMonth;
+    time->day = now.wDay;
+    time->hour = now.wHour;
+    time->minute = now.wMinute;
+    time->second = now.wSecond;
+}
+
+bool PlatformSplitPath(const std::wstring &path, PathParts *parts) {
+    // Buffers as long as the path itself, so no part can overflow one.
+    const std::size_t size = path.size() + 1;
+    std::vector<wchar_t> drive(size), dir(size), fname(size), ext(size);
+    if (_wsplitpath_s(path.c_str(), drive.data(), size, dir.data(), size, fname.data(), size,
+                      ext.data(), size) != 0)
+        return false;
+    parts->drive = drive.data();
+    parts->dir = dir.data();
+    parts->fname = fname.data();
+    parts->ext = ext.data();
+    return true;
+}
+
+bool PlatformExamineFile(const std::wstring &path, FileFacts *facts) {
+    *facts = FileFacts();
+    // Attributes only: this open neither truncates, nor collides with a
+    // holder's sharing, and it stops at a reparse point instead of
+    // following it.
+    HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_FILE_NOT_FOUND;
+    BY_HANDLE_FILE_INFORMATION info;
+    const BOOL ok = GetFileInformationByHandle(h, &info);
+    CloseHandle(h);
+    if (!ok)
+        return false;
+    facts->exists = true;
+    facts->reparse = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    facts->links = info.nNumberOfLinks;
+    facts->read_only = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+    return true;
+}
+
+bool PlatformLogOpen(const std::wstring &path, LogFile *file) {
+    FILE *stream = nullptr;
+    if (_wfopen_s(&stream, path.c_str(), L"wb+") != 0 || !stream)
+        return false;
+    *file = stream;
+    return true;
+}
+
+bool PlatformLogPrint(LogFile file, const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    FILE *stream = static_cast<FILE *>(file);
+    const int written = std::vfprintf(stream, format, args);
+    va_end(args);
+    // msvcrt counts what it formatted even when the write beneath failed.
+    return written >= 0 && !std::ferror(stream);
+}
+
+bool PlatformLogClose(LogFile file) {
+    return std::fclose(static_cast<FILE *>(file)) == 0;
+}
+
+void PlatformLogRemove(const std::wstring &path) {
+    _wremove(path.c_str());
 }

@@ -1,0 +1,292 @@
+// The result log services of this machine's real platform backend: the
+// split rule (on Windows the C runtime's own, held against the portable
+// rule), the module path, the clock, and files in a scratch folder.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <system_error>
+
+#include "platform/platform.h"
+#include "platform/split_path.h"
+
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The wide form the backend takes: UTF-16 on Windows, one character per
+// byte in the host stand-in.
+std::wstring Wide(const fs::path &p) {
+#if defined(_WIN32)
+    return p.wstring();
+#else
+    std::wstring wide;
+    for (const char c : p.string())
+        wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
+    return wide;
+#endif
+}
+
+fs::path FromWide(const std::wstring &wide) {
+#if defined(_WIN32)
+    return fs::path(wide);
+#else
+    std::string narrow;
+    for (const wchar_t c : wide)
+        narrow.push_back(static_cast<char>(c));
+    return fs::path(narrow);
+#endif
+}
+
+std::string Narrow(const std::wstring &wide) {
+    std::string narrow;
+    for (const wchar_t c : wide)
+        narrow.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    return narrow;
+}
+
+TEST(PlatformSplitPath, FollowsTheRuntimesRule) {
+    struct Case {
+        std::wstring path, drive, dir, fname, ext;
+    };
+    const std::wstring deep = L"\\" + std::wstring(300, L'd') + L"\\" + std::wstring(300, L'e') + L"\\";
+    const Case cases[] = {
+        {L"C:\\Tools\\probe.exe", L"C:", L"\\Tools\\", L"probe", L".exe"},
+        {L"C:\\My.Tools\\probe.exe", L"C:", L"\\My.Tools\\", L"probe", L".exe"},
+        {L"C:\\My.Tools\\probe", L"C:", L"\\My.Tools\\", L"probe", L""},
+        {L"\\\\server\\share\\tools\\probe.exe", L"", L"\\\\server\\share\\tools\\", L"probe", L".exe"},
+        {L"C:/Tools/sub.dir/probe", L"C:", L"/Tools/sub.dir/", L"probe", L""},
+        {L"a/b\\c", L"", L"a/b\\", L"c", L""},
+        {L"/opt/padprobe/bin/padprobe", L"", L"/opt/padprobe/bin/", L"padprobe", L""},
+        {L"probe.exe", L"", L"", L"probe", L".exe"},
+        {L"C:probe.exe", L"C:", L"", L"probe", L".exe"},
+        {L"C:", L"C:", L"", L"", L""},
+        {L"x:\\", L"x:", L"\\", L"", L""},
+        {L"C:\\a\\b\\", L"C:", L"\\a\\b\\", L"", L""},
+        {L".\\a.b.c", L"", L".\\", L"a.b", L".c"},
+        {L"C:\\a\\.hidden", L"C:", L"\\a\\", L"", L".hidden"},
+        {L"C:\\a\\b.", L"C:", L"\\a\\", L"b", L"."},
+        {L"C\\a:b\\c", L"", L"C\\a:b\\", L"c", L""},
+        {L":", L"", L"", L":", L""},
+        {L"\\\\?\\C:\\a\\b.exe", L"", L"\\\\?\\C:\\a\\", L"b", L".exe"},
+        {L"\\\\", L"", L"\\\\", L"", L""},
+        {L"", L"", L"", L"", L""},
+        // Parts longer than the runtime's customary 260-character buffers.
+        {L"C:" + deep + L"probe.exe", L"C:", deep, L"probe", L".exe"},
+        {L"C:\\t\\" + std::wstring(400, L'n') + L".x", L"C:", L"\\t\\", std::wstring(400, L'n'), L".x"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(Narrow(c.path).substr(0, 80));
+        PathParts parts;
+        ASSERT_TRUE(PlatformSplitPath(c.path, &parts));
+        EXPECT_EQ(parts.drive, c.drive);
+        EXPECT_EQ(parts.dir, c.dir);
+        EXPECT_EQ(parts.fname, c.fname);
+        EXPECT_EQ(parts.ext, c.ext);
+#if defined(_WIN32)
+        // The rule the host stand-in uses, against the runtime's own.
+        PathParts portable;
+        SplitPathPortable(c.path, &portable);
+        EXPECT_EQ(portable.drive, parts.drive);
+        EXPECT_EQ(portable.dir, parts.dir);
+        EXPECT_EQ(portable.fname, parts.fname);
+        EXPECT_EQ(portable.ext, parts.ext);
+#endif
+    }
+}
+
+TEST(PlatformModulePath, NamesThisTestProgram) {
+    std::wstring path;
+    ASSERT_TRUE(PlatformModulePath(&path));
+    const fs::path p = FromWide(path);
+    EXPECT_TRUE(p.is_absolute()) << Narrow(path);
+    EXPECT_EQ(p.stem().string(), "log_platform_test");
+    EXPECT_TRUE(fs::is_regular_file(p)) << Narrow(path);
+}
+
+TEST(PlatformLocalTime, MatchesTheRuntimesLocalTime) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const std::time_t before = std::time(nullptr);
+        LocalTime t = {};
+        PlatformLocalTime(&t);
+        const std::time_t after = std::time(nullptr);
+        if (before != after)
+            continue;  // a second boundary passed in between
+        const std::tm *local = std::localtime(&before);
+        ASSERT_NE(local, nullptr);
+        EXPECT_EQ(t.year, local->tm_year + 1900);
+        EXPECT_EQ(t.month, local->tm_mon + 1);
+        EXPECT_EQ(t.day, local->tm_mday);
+        EXPECT_EQ(t.hour, local->tm_hour);
+        EXPECT_EQ(t.minute, local->tm_min);
+        EXPECT_EQ(t.second, local->tm_sec);
+        return;
+    }
+    FAIL() << "the clock never held still for a second";
+}
+
+class LogFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("padprobe-log-test-" + std::to_string(static_cast<long long>(std::time(nullptr))) +
+                "-" + std::to_string(reinterpret_cast<std::uintptr_t>(this) & 0xFFFF));
+        fs::remove_all(dir_);
+        ASSERT_TRUE(fs::create_directories(dir_));
+        log_ = dir_ / "padprobe.txt";
+    }
+    void TearDown() override {
+        std::error_code ec;
+        for (const auto &entry : fs::directory_iterator(dir_, ec))
+            fs::permissions(entry.path(), fs::perms::owner_all, ec);
+        fs::remove_all(dir_, ec);
+    }
+    static std::string Contents(const fs::path &p) {
+        std::ifstream in(p, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    static void Put(const fs::path &p, const std::string &text) {
+        std::ofstream out(p, std::ios::binary);
+        out << text;
+    }
+    // Opens, prints the two lines and closes; answers whether all of it went through.
+    bool WriteTwoLines(const fs::path &p) {
+        LogFile file = nullptr;
+        if (!PlatformLogOpen(Wide(p), &file))
+            return false;
+        const bool printed = PlatformLogPrint(file, "[%04d-%02d]\r\n", 7, 3) &&
+                             PlatformLogPrint(file, "PID:0x%04x\r\n", 0xABu);
+        return PlatformLogClose(file) && printed;
+    }
+    fs::path dir_, log_;
+};
+
+TEST_F(LogFileTest, BytesPassUnchangedAndReplaceALongerFile) {
+    const std::string expected = "[0007-03]\r\nPID:0x00ab\r\n";
+    ASSERT_TRUE(WriteTwoLines(log_));
+    EXPECT_EQ(Contents(log_), expected) << "created";
+    Put(log_, std::string(500, 'z') + "\n");
+    ASSERT_TRUE(WriteTwoLines(log_));
+    EXPECT_EQ(Contents(log_), expected) << "truncated";
+}
+
+TEST_F(LogFileTest, ADirectoryRefusesTheOpen) {
+    fs::create_directory(log_);
+    Put(log_ / "inside", "kept");
+    LogFile file = nullptr;
+    EXPECT_FALSE(PlatformLogOpen(Wide(log_), &file));
+    EXPECT_TRUE(fs::is_directory(log_));
+    EXPECT_EQ(Contents(log_ / "inside"), "kept");
+}
+
+TEST_F(LogFileTest, RemoveTakesTheFileAway) {
+    Put(log_, "part");
+    PlatformLogRemove(Wide(log_));
+    EXPECT_FALSE(fs::exists(log_));
+}
+
+TEST_F(LogFileTest, ExamineSeesWhatIsThere) {
+    enum Setup { Nothing, Plain, HardLinked, ReadOnly, SymbolicLink };
+    struct Case {
+        const char *name;
+        Setup setup;
+        FileFacts facts;
+    };
+    const Case cases[] = {
+        {"nothing", Nothing, {false, false, 0, false}},
+        {"plain file", Plain, {true, false, 1, false}},
+        {"hard-linked file", HardLinked, {true, false, 2, false}},
+        {"read-only file", ReadOnly, {true, false, 1, true}},
+#if !defined(_WIN32)
+        // Wine 8 shows a host symbolic link as the file it points to.
+        {"symbolic link", SymbolicLink, {true, true, 1, false}},
+#endif
+    };
+    const fs::path other = dir_ / "other.txt";
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::error_code ec;
+        fs::permissions(log_, fs::perms::owner_all, ec);
+        fs::remove(log_, ec);
+        fs::remove(other, ec);
+        switch (c.setup) {
+        case Nothing:
+            break;
+        case Plain:
+            Put(log_, "x");
+            break;
+        case HardLinked:
+            Put(other, "x");
+            fs::create_hard_link(other, log_);
+            break;
+        case ReadOnly:
+            Put(log_, "x");
+            fs::permissions(log_, fs::perms::owner_write | fs::perms::group_write |
+                                      fs::perms::others_write,
+                            fs::perm_options::remove);
+            break;
+        case SymbolicLink:
+            Put(other, "x");
+            fs::create_symlink(other, log_);
+            break;
+        }
+        FileFacts facts = {true, true, 99, true};
+        ASSERT_TRUE(PlatformExamineFile(Wide(log_), &facts));
+        EXPECT_EQ(facts.exists, c.facts.exists);
+        EXPECT_EQ(facts.reparse, c.facts.reparse);
+        if (c.facts.exists) {
+            EXPECT_EQ(facts.links, c.facts.links);
+        }
+        EXPECT_EQ(facts.read_only, c.facts.read_only);
+    }
+}
+
+// A full disk: the bytes cannot reach the file, and print or close says so.
+// Whether a short line waits in the stream's buffer is up to the runtime.
+TEST_F(LogFileTest, AFullDeviceFailsPrintOrClose) {
+#if defined(_WIN32)
+    const fs::path full = L"Z:\\dev\\full";  // Wine's view of the host's /dev/full
+#else
+    const fs::path full = "/dev/full";
+#endif
+    LogFile file = nullptr;
+    if (!PlatformLogOpen(Wide(full), &file))
+        GTEST_SKIP() << "no full device here";
+    const bool printed = PlatformLogPrint(file, "short\r\n");
+    const bool closed = PlatformLogClose(file);
+    EXPECT_FALSE(printed && closed) << "the failed write went unnoticed";
+
+    ASSERT_TRUE(PlatformLogOpen(Wide(full), &file));
+    EXPECT_FALSE(PlatformLogPrint(file, "%s", std::string(100000, 'x').c_str()))
+        << "print hid the failed write";
+    PlatformLogClose(file);
+}
+
+#if defined(_WIN32)
+TEST_F(LogFileTest, AFileHeldWithoutSharingRefusesTheOpen) {
+    Put(log_, "held");
+    int fd = -1;
+    ASSERT_EQ(_wsopen_s(&fd, log_.wstring().c_str(), _O_RDWR, _SH_DENYRW, _S_IREAD | _S_IWRITE), 0);
+    LogFile file = nullptr;
+    const bool opened = PlatformLogOpen(Wide(log_), &file);
+    if (opened)
+        PlatformLogClose(file);
+    _close(fd);
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(Contents(log_), "held");
+}
+#endif
+
+}  // namespace
