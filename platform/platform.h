@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 // Device handle as the OS hands it out; pointer-sized, null means none.
 typedef void *DeviceHandle;
@@ -61,9 +60,13 @@ void ConsolePrintf(const char *format, ...)
 // Result log services: what the log writer needs to put padprobe.txt beside
 // the executable. Paths are wide strings (UTF-16 on Windows).
 
-// The running executable's full path. False when the query fails or the
-// whole path cannot be had: a cut-short path would name another folder.
-bool PlatformModulePath(std::wstring *path);
+// Room for the longest path Windows hands out, with its terminating NUL.
+const std::size_t PATH_CAPACITY = 32768;
+
+// The running executable's full path, NUL-terminated, in capacity wide
+// characters. False when the query fails or the whole path does not fit:
+// a cut-short path would name another folder.
+bool PlatformModulePath(wchar_t *path, std::size_t capacity);
 
 // The local date and time, as the six numbers of the log's time stamp.
 struct LocalTime {
@@ -76,15 +79,21 @@ struct LocalTime {
 };
 void PlatformLocalTime(LocalTime *time);
 
-// A path divided the way _wsplitpath_s divides it. The directory part keeps
-// its trailing separator. False when the split fails.
+// A path divided the way _wsplitpath_s divides it, into the caller's
+// buffers; a part not wanted has a null buffer and size 0. The directory
+// part keeps its trailing separator. False when the split fails or a part
+// does not fit its buffer.
 struct PathParts {
-    std::wstring drive;
-    std::wstring dir;
-    std::wstring fname;
-    std::wstring ext;
+    wchar_t *drive;
+    std::size_t drive_size;
+    wchar_t *dir;
+    std::size_t dir_size;
+    wchar_t *fname;
+    std::size_t fname_size;
+    wchar_t *ext;
+    std::size_t ext_size;
 };
-bool PlatformSplitPath(const std::wstring &path, PathParts *parts);
+bool PlatformSplitPath(const wchar_t *path, const PathParts &parts);
 
 // What is already at a path, looked at without following a link.
 struct FileFacts {
@@ -94,16 +103,16 @@ struct FileFacts {
     bool read_only;
 };
 // False when the path cannot be examined.
-bool PlatformExamineFile(const std::wstring &path, FileFacts *facts);
+bool PlatformExamineFile(const wchar_t *path, FileFacts *facts);
 
 // The log file: created or truncated, bytes pass unchanged, not shared
 // while open. Print and close answer whether the bytes got through.
 typedef void *LogFile;
-bool PlatformLogOpen(const std::wstring &path, LogFile *file);
+bool PlatformLogOpen(const wchar_t *path, LogFile *file);
 bool PlatformLogPrint(LogFile file, const char *format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 2, 3)))
 #endif
     ;
 bool PlatformLogClose(LogFile file);
-void PlatformLogRemove(const std::wstring &path);
+void PlatformLogRemove(const wchar_t *path);

@@ -20,17 +20,10 @@ namespace {
 
 // Paths travel as wide strings with one byte per character, so any file
 // name comes back unchanged; the path rule looks at ASCII only.
-std::wstring Widen(const std::string &narrow) {
-    std::wstring wide;
-    for (const char c : narrow)
-        wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
-    return wide;
-}
-
-std::string Narrow(const std::wstring &wide) {
+std::string Narrow(const wchar_t *wide) {
     std::string narrow;
-    for (const wchar_t c : wide)
-        narrow.push_back(static_cast<char>(c));
+    for (; *wide; ++wide)
+        narrow.push_back(static_cast<char>(*wide));
     return narrow;
 }
 
@@ -73,18 +66,15 @@ std::uint64_t PlatformTickMs() {
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-bool PlatformModulePath(std::wstring *path) {
-    for (std::size_t size = 256; size <= 65536; size *= 2) {
-        std::vector<char> buffer(size);
-        const ssize_t length = readlink("/proc/self/exe", buffer.data(), size);
-        if (length <= 0)
-            return false;
-        if (static_cast<std::size_t>(length) < size) {
-            *path = Widen(std::string(buffer.data(), static_cast<std::size_t>(length)));
-            return true;
-        }
-    }
-    return false;
+bool PlatformModulePath(wchar_t *path, std::size_t capacity) {
+    std::vector<char> buffer(capacity);
+    const ssize_t length = readlink("/proc/self/exe", buffer.data(), capacity);
+    if (length <= 0 || static_cast<std::size_t>(length) >= capacity)
+        return false;
+    for (ssize_t i = 0; i < length; ++i)
+        path[i] = static_cast<wchar_t>(static_cast<unsigned char>(buffer[static_cast<std::size_t>(i)]));
+    path[length] = L'\0';
+    return true;
 }
 
 void PlatformLocalTime(LocalTime *time) {
@@ -99,12 +89,11 @@ void PlatformLocalTime(LocalTime *time) {
     time->second = local.tm_sec;
 }
 
-bool PlatformSplitPath(const std::wstring &path, PathParts *parts) {
-    SplitPathPortable(path, parts);
-    return true;
+bool PlatformSplitPath(const wchar_t *path, const PathParts &parts) {
+    return SplitPathPortable(path, parts);
 }
 
-bool PlatformExamineFile(const std::wstring &path, FileFacts *facts) {
+bool PlatformExamineFile(const wchar_t *path, FileFacts *facts) {
     *facts = FileFacts();
     struct stat st;
     if (lstat(Narrow(path).c_str(), &st) != 0)
@@ -117,7 +106,7 @@ bool PlatformExamineFile(const std::wstring &path, FileFacts *facts) {
     return true;
 }
 
-bool PlatformLogOpen(const std::wstring &path, LogFile *file) {
+bool PlatformLogOpen(const wchar_t *path, LogFile *file) {
     std::FILE *stream = std::fopen(Narrow(path).c_str(), "wb+");
     if (!stream)
         return false;
@@ -138,6 +127,6 @@ bool PlatformLogClose(LogFile file) {
     return std::fclose(static_cast<std::FILE *>(file)) == 0;
 }
 
-void PlatformLogRemove(const std::wstring &path) {
+void PlatformLogRemove(const wchar_t *path) {
     std::remove(Narrow(path).c_str());
 }

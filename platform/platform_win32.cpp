@@ -8,7 +8,6 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
 
 #include "platform/platform.h"
 
@@ -95,21 +94,12 @@ std::uint64_t PlatformTickMs() {
     return GetTickCount64();
 }
 
-bool PlatformModulePath(std::wstring *path) {
-    // A path that fills the buffer has been cut short: grow and ask again.
-    const DWORD LONGEST = 32768;
-    for (DWORD size = MAX_PATH;; size = size * 2 < LONGEST ? size * 2 : LONGEST) {
-        std::vector<wchar_t> buffer(size);
-        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), size);
-        if (length == 0)
-            return false;
-        if (length < size) {
-            path->assign(buffer.data(), length);
-            return true;
-        }
-        if (size == LONGEST)
-            return false;
-    }
+bool PlatformModulePath(wchar_t *path, std::size_t capacity) {
+    const DWORD size = capacity < PATH_CAPACITY ? static_cast<DWORD>(capacity) : PATH_CAPACITY;
+    const DWORD length = GetModuleFileNameW(nullptr, path, size);
+    // A path that fills the buffer has been cut short (and on older
+    // Windows is left without its NUL).
+    return length != 0 && length < size;
 }
 
 void PlatformLocalTime(LocalTime *time) {
@@ -123,26 +113,17 @@ void PlatformLocalTime(LocalTime *time) {
     time->second = now.wSecond;
 }
 
-bool PlatformSplitPath(const std::wstring &path, PathParts *parts) {
-    // Buffers as long as the path itself, so no part can overflow one.
-    const std::size_t size = path.size() + 1;
-    std::vector<wchar_t> drive(size), dir(size), fname(size), ext(size);
-    if (_wsplitpath_s(path.c_str(), drive.data(), size, dir.data(), size, fname.data(), size,
-                      ext.data(), size) != 0)
-        return false;
-    parts->drive = drive.data();
-    parts->dir = dir.data();
-    parts->fname = fname.data();
-    parts->ext = ext.data();
-    return true;
+bool PlatformSplitPath(const wchar_t *path, const PathParts &parts) {
+    return _wsplitpath_s(path, parts.drive, parts.drive_size, parts.dir, parts.dir_size,
+                         parts.fname, parts.fname_size, parts.ext, parts.ext_size) == 0;
 }
 
-bool PlatformExamineFile(const std::wstring &path, FileFacts *facts) {
+bool PlatformExamineFile(const wchar_t *path, FileFacts *facts) {
     *facts = FileFacts();
     // Attributes only: this open neither truncates, nor collides with a
     // holder's sharing, and it stops at a reparse point instead of
     // following it.
-    HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+    HANDLE h = CreateFileW(path, FILE_READ_ATTRIBUTES,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
                            nullptr);
@@ -160,9 +141,9 @@ bool PlatformExamineFile(const std::wstring &path, FileFacts *facts) {
     return true;
 }
 
-bool PlatformLogOpen(const std::wstring &path, LogFile *file) {
+bool PlatformLogOpen(const wchar_t *path, LogFile *file) {
     FILE *stream = nullptr;
-    if (_wfopen_s(&stream, path.c_str(), L"wb+") != 0 || !stream)
+    if (_wfopen_s(&stream, path, L"wb+") != 0 || !stream)
         return false;
     *file = stream;
     return true;
@@ -182,6 +163,6 @@ bool PlatformLogClose(LogFile file) {
     return std::fclose(static_cast<FILE *>(file)) == 0;
 }
 
-void PlatformLogRemove(const std::wstring &path) {
-    _wremove(path.c_str());
+void PlatformLogRemove(const wchar_t *path) {
+    _wremove(path);
 }

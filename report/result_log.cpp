@@ -1,6 +1,6 @@
 #include "report/result_log.h"
 
-#include <new>
+#include <cwchar>
 
 #include "platform/platform.h"
 
@@ -21,7 +21,7 @@ const char VERSION_FAILURE_LINE[] = "Get firmware version fail!\r\n";
 // planted there would aim our write at a file of their choosing. A
 // read-only file is left alone even where the open would not refuse it
 // (Wine run as root).
-bool MayReplace(const std::wstring &path) {
+bool MayReplace(const wchar_t *path) {
     FileFacts facts = {};
     if (!PlatformExamineFile(path, &facts))
         return false;
@@ -46,33 +46,52 @@ bool WriteRecord(LogFile file, ProbeResult result, const TouchpadInfo &info) {
     return !palvero || PlatformLogPrint(file, FIRMWARE_LINE, info.fw_major, info.fw_minor);
 }
 
+// Static, so that building the path can never run out of memory. The file
+// name and extension are not wanted and get no buffers.
+wchar_t module_path[PATH_CAPACITY];
+wchar_t drive[PATH_CAPACITY];
+wchar_t dir[PATH_CAPACITY];
+wchar_t log_path[PATH_CAPACITY];
+
+// Appends text at *length; false when it would not fit with its NUL.
+bool Append(wchar_t *to, std::size_t capacity, std::size_t *length, const wchar_t *text) {
+    const std::size_t more = std::wcslen(text);
+    if (more >= capacity - *length)
+        return false;
+    std::wmemcpy(to + *length, text, more + 1);
+    *length += more;
+    return true;
+}
+
 }  // namespace
 
-std::wstring GetLogFilePath() {
-    std::wstring module;
-    PathParts parts;
-    if (!PlatformModulePath(&module) || !PlatformSplitPath(module, &parts))
-        return std::wstring();
+const wchar_t *GetLogFilePath() {
+    log_path[0] = L'\0';
+    const PathParts parts = {drive, PATH_CAPACITY, dir, PATH_CAPACITY, nullptr, 0, nullptr, 0};
+    if (!PlatformModulePath(module_path, PATH_CAPACITY) ||
+        !PlatformSplitPath(module_path, parts))
+        return log_path;
     // Without a folder the name would resolve against the current directory.
-    if (parts.dir.empty())
-        return std::wstring();
-    return parts.drive + parts.dir + LOG_FILE_NAME;
+    if (dir[0] == L'\0')
+        return log_path;
+    std::size_t length = 0;
+    if (!Append(log_path, PATH_CAPACITY, &length, drive) ||
+        !Append(log_path, PATH_CAPACITY, &length, dir) ||
+        !Append(log_path, PATH_CAPACITY, &length, LOG_FILE_NAME))
+        log_path[0] = L'\0';  // a part of the path would be another file
+    return log_path;
 }
 
 void WriteResultLog(ProbeResult result, const TouchpadInfo &info) {
-    try {
-        const std::wstring path = GetLogFilePath();
-        if (path.empty() || !MayReplace(path))
-            return;
-        LogFile file = nullptr;
-        if (!PlatformLogOpen(path, &file))
-            return;  // refused: an existing file stays as it was
-        const bool written = WriteRecord(file, result, info);
-        const bool closed = PlatformLogClose(file);
-        // A reader finds a whole record or no file, never a part of one.
-        if (!written || !closed)
-            PlatformLogRemove(path);
-    } catch (const std::bad_alloc &) {
-        // No memory for the path: no log, and the run goes on.
-    }
+    const wchar_t *path = GetLogFilePath();
+    if (path[0] == L'\0' || !MayReplace(path))
+        return;
+    LogFile file = nullptr;
+    if (!PlatformLogOpen(path, &file))
+        return;  // refused: an existing file stays as it was
+    const bool written = WriteRecord(file, result, info);
+    const bool closed = PlatformLogClose(file);
+    // A reader finds a whole record or no file, never a part of one.
+    if (!written || !closed)
+        PlatformLogRemove(path);
 }

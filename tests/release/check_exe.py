@@ -6,7 +6,10 @@
   check_exe.py resources --exe EXE --version A.B.C.D
       one version resource with these numbers and names, and one application
       manifest (id 1) asking for asInvoker, long paths and Windows 7 to 11
+  check_exe.py size --exe EXE --max BYTES
+      the file is no larger than BYTES
 """
+import os
 import struct
 import subprocess
 import sys
@@ -158,6 +161,14 @@ def check_resources(exe, version):
     return failures
 
 
+def check_size(exe, most):
+    size = os.path.getsize(exe)
+    if size > most:
+        return ["%d bytes, at most %d allowed" % (size, most)]
+    print("%d bytes" % size)
+    return []
+
+
 def main(argv):
     mode, args = argv[0], argv[1:]
     opts = {}
@@ -168,6 +179,8 @@ def main(argv):
         failures = check_imports(opts["--objdump"], opts["--exe"], args)
     elif mode == "resources":
         failures = check_resources(opts["--exe"], opts["--version"])
+    elif mode == "size":
+        failures = check_size(opts["--exe"], int(opts["--max"]))
     else:
         raise SystemExit("unknown mode " + mode)
     for f in failures:

@@ -2,7 +2,6 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <new>
 
 #include "platform/split_path.h"
 
@@ -24,8 +23,6 @@ int prints;
 void Record(Step step, const std::wstring &path = std::wstring(),
             const std::string &text = std::string()) {
     calls.push_back({step, path, text});
-    if (script.out_of_memory_at == step)
-        throw std::bad_alloc();
 }
 
 void CheckHandle(const char *who, LogFile f) {
@@ -56,11 +53,13 @@ std::vector<Step> Steps() {
 
 using namespace fakelog;
 
-bool PlatformModulePath(std::wstring *path) {
+bool PlatformModulePath(wchar_t *path, std::size_t capacity) {
     Record(ModulePath);
-    if (!script.module_ok)
+    // As the OS does: a path that does not fit whole is not handed out.
+    if (!script.module_ok || script.module.size() >= capacity)
         return false;
-    *path = script.module;
+    script.module.copy(path, script.module.size());
+    path[script.module.size()] = L'\0';
     return true;
 }
 
@@ -69,21 +68,18 @@ void PlatformLocalTime(LocalTime *time) {
     *time = script.time;
 }
 
-bool PlatformSplitPath(const std::wstring &path, PathParts *parts) {
+bool PlatformSplitPath(const wchar_t *path, const PathParts &parts) {
     Record(Split, path);
-    if (!script.split_ok)
-        return false;
-    SplitPathPortable(path, parts);
-    return true;
+    return script.split_ok && SplitPathPortable(path, parts);
 }
 
-bool PlatformExamineFile(const std::wstring &path, FileFacts *facts) {
+bool PlatformExamineFile(const wchar_t *path, FileFacts *facts) {
     Record(Examine, path);
     *facts = script.facts;
     return script.examine_ok;
 }
 
-bool PlatformLogOpen(const std::wstring &path, LogFile *f) {
+bool PlatformLogOpen(const wchar_t *path, LogFile *f) {
     Record(Open, path);
     if (is_open)
         violations.push_back("opened twice");
@@ -119,7 +115,7 @@ bool PlatformLogClose(LogFile f) {
     return script.close_ok;
 }
 
-void PlatformLogRemove(const std::wstring &path) {
+void PlatformLogRemove(const wchar_t *path) {
     Record(Remove, path);
     if (is_open)
         violations.push_back("removed while open");

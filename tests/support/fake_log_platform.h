@@ -10,7 +10,7 @@
 
 namespace fakelog {
 
-enum Step { ModulePath, Split, Examine, Open, Time, Print, Close, Remove, Nowhere };
+enum Step { ModulePath, Split, Examine, Open, Time, Print, Close, Remove };
 
 struct Script {
     bool module_ok = true;
@@ -22,7 +22,6 @@ struct Script {
     int failing_print = 0;         // 1-based; 0: every print succeeds
     bool close_ok = true;
     LocalTime time = {2024, 3, 5, 9, 7, 2};
-    Step out_of_memory_at = Nowhere;  // this step throws std::bad_alloc
 };
 
 struct Call {

@@ -11,6 +11,7 @@
 #include <iterator>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/split_path.h"
@@ -57,6 +58,50 @@ std::string Narrow(const std::wstring &wide) {
     return narrow;
 }
 
+struct Split {
+    bool ok;
+    std::wstring drive, dir, fname, ext;
+};
+
+// Splits into buffers of the given size each; with size 0 a part is not
+// wanted and gets no buffer.
+template <typename Splitter>
+Split SplitWith(Splitter split, const std::wstring &path, std::size_t size, bool want_name) {
+    std::vector<wchar_t> drive(size + 1, L'#'), dir(size + 1, L'#'), fname(size + 1, L'#'),
+        ext(size + 1, L'#');
+    const PathParts parts = {drive.data(), size, dir.data(), size,
+                             want_name ? fname.data() : nullptr, want_name ? size : 0,
+                             want_name ? ext.data() : nullptr, want_name ? size : 0};
+    Split out;
+    out.ok = split(path.c_str(), parts);
+    out.drive = drive.data();
+    out.dir = dir.data();
+    if (want_name) {
+        out.fname = fname.data();
+        out.ext = ext.data();
+    }
+    return out;
+}
+
+void ExpectSame(const Split &got, const Split &want) {
+    EXPECT_EQ(got.ok, want.ok);
+    EXPECT_EQ(got.drive, want.drive);
+    EXPECT_EQ(got.dir, want.dir);
+    EXPECT_EQ(got.fname, want.fname);
+    EXPECT_EQ(got.ext, want.ext);
+}
+
+// The backend's split; on Windows also the portable rule the host stand-in
+// uses, held against the runtime's own.
+Split CheckedSplit(const std::wstring &path, std::size_t size, bool want_name) {
+    const Split parts = SplitWith(PlatformSplitPath, path, size, want_name);
+#if defined(_WIN32)
+    SCOPED_TRACE("portable rule against the runtime's");
+    ExpectSame(SplitWith(SplitPathPortable, path, size, want_name), parts);
+#endif
+    return parts;
+}
+
 TEST(PlatformSplitPath, FollowsTheRuntimesRule) {
     struct Case {
         std::wstring path, drive, dir, fname, ext;
@@ -89,27 +134,43 @@ TEST(PlatformSplitPath, FollowsTheRuntimesRule) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(Narrow(c.path).substr(0, 80));
-        PathParts parts;
-        ASSERT_TRUE(PlatformSplitPath(c.path, &parts));
-        EXPECT_EQ(parts.drive, c.drive);
-        EXPECT_EQ(parts.dir, c.dir);
-        EXPECT_EQ(parts.fname, c.fname);
-        EXPECT_EQ(parts.ext, c.ext);
-#if defined(_WIN32)
-        // The rule the host stand-in uses, against the runtime's own.
-        PathParts portable;
-        SplitPathPortable(c.path, &portable);
-        EXPECT_EQ(portable.drive, parts.drive);
-        EXPECT_EQ(portable.dir, parts.dir);
-        EXPECT_EQ(portable.fname, parts.fname);
-        EXPECT_EQ(portable.ext, parts.ext);
-#endif
+        ExpectSame(CheckedSplit(c.path, c.path.size() + 1, true),
+                   {true, c.drive, c.dir, c.fname, c.ext});
+    }
+}
+
+TEST(PlatformSplitPath, BuffersTooSmallOrNotWanted) {
+    struct Case {
+        const char *name;
+        std::wstring path;
+        std::size_t size;
+        bool want_name;
+        Split want;  // on failure every part is left empty
+    };
+    const Case cases[] = {
+        {"drive and folder only", L"C:\\Tools\\probe.exe", 8, false,
+         {true, L"C:", L"\\Tools\\", L"", L""}},
+        {"folder exactly fills its buffer", L"C:\\Tools\\probe.exe", 8, true,
+         {true, L"C:", L"\\Tools\\", L"probe", L".exe"}},
+        {"folder one too long", L"C:\\Tools\\probe.exe", 7, false, {false, L"", L"", L"", L""}},
+        {"file name too long", L"C:\\T\\probe.exe", 5, true, {false, L"", L"", L"", L""}},
+        {"drive too long", L"C:\\a", 2, false, {false, L"", L"", L"", L""}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        ExpectSame(CheckedSplit(c.path, c.size, c.want_name), c.want);
     }
 }
 
 TEST(PlatformModulePath, NamesThisTestProgram) {
-    std::wstring path;
-    ASSERT_TRUE(PlatformModulePath(&path));
+    static wchar_t buffer[PATH_CAPACITY];
+    ASSERT_TRUE(PlatformModulePath(buffer, PATH_CAPACITY));
+    const std::wstring path = buffer;
+    // Too little room is a refusal, never a cut-short path.
+    for (const std::size_t room : {path.size(), std::size_t(8)}) {
+        std::vector<wchar_t> short_buffer(room);
+        EXPECT_FALSE(PlatformModulePath(short_buffer.data(), room)) << room;
+    }
     const fs::path p = FromWide(path);
     EXPECT_TRUE(p.is_absolute()) << Narrow(path);
     EXPECT_EQ(p.stem().string(), "log_platform_test");
@@ -164,7 +225,7 @@ protected:
     // Opens, prints the two lines and closes; answers whether all of it went through.
     bool WriteTwoLines(const fs::path &p) {
         LogFile file = nullptr;
-        if (!PlatformLogOpen(Wide(p), &file))
+        if (!PlatformLogOpen(Wide(p).c_str(), &file))
             return false;
         const bool printed = PlatformLogPrint(file, "[%04d-%02d]\r\n", 7, 3) &&
                              PlatformLogPrint(file, "PID:0x%04x\r\n", 0xABu);
@@ -186,14 +247,14 @@ TEST_F(LogFileTest, ADirectoryRefusesTheOpen) {
     fs::create_directory(log_);
     Put(log_ / "inside", "kept");
     LogFile file = nullptr;
-    EXPECT_FALSE(PlatformLogOpen(Wide(log_), &file));
+    EXPECT_FALSE(PlatformLogOpen(Wide(log_).c_str(), &file));
     EXPECT_TRUE(fs::is_directory(log_));
     EXPECT_EQ(Contents(log_ / "inside"), "kept");
 }
 
 TEST_F(LogFileTest, RemoveTakesTheFileAway) {
     Put(log_, "part");
-    PlatformLogRemove(Wide(log_));
+    PlatformLogRemove(Wide(log_).c_str());
     EXPECT_FALSE(fs::exists(log_));
 }
 
@@ -243,7 +304,7 @@ TEST_F(LogFileTest, ExamineSeesWhatIsThere) {
             break;
         }
         FileFacts facts = {true, true, 99, true};
-        ASSERT_TRUE(PlatformExamineFile(Wide(log_), &facts));
+        ASSERT_TRUE(PlatformExamineFile(Wide(log_).c_str(), &facts));
         EXPECT_EQ(facts.exists, c.facts.exists);
         EXPECT_EQ(facts.reparse, c.facts.reparse);
         if (c.facts.exists) {
@@ -262,13 +323,13 @@ TEST_F(LogFileTest, AFullDeviceFailsPrintOrClose) {
     const fs::path full = "/dev/full";
 #endif
     LogFile file = nullptr;
-    if (!PlatformLogOpen(Wide(full), &file))
+    if (!PlatformLogOpen(Wide(full).c_str(), &file))
         GTEST_SKIP() << "no full device here";
     const bool printed = PlatformLogPrint(file, "short\r\n");
     const bool closed = PlatformLogClose(file);
     EXPECT_FALSE(printed && closed) << "the failed write went unnoticed";
 
-    ASSERT_TRUE(PlatformLogOpen(Wide(full), &file));
+    ASSERT_TRUE(PlatformLogOpen(Wide(full).c_str(), &file));
     EXPECT_FALSE(PlatformLogPrint(file, "%s", std::string(100000, 'x').c_str()))
         << "print hid the failed write";
     PlatformLogClose(file);
@@ -280,7 +341,7 @@ TEST_F(LogFileTest, AFileHeldWithoutSharingRefusesTheOpen) {
     int fd = -1;
     ASSERT_EQ(_wsopen_s(&fd, log_.wstring().c_str(), _O_RDWR, _SH_DENYRW, _S_IREAD | _S_IWRITE), 0);
     LogFile file = nullptr;
-    const bool opened = PlatformLogOpen(Wide(log_), &file);
+    const bool opened = PlatformLogOpen(Wide(log_).c_str(), &file);
     if (opened)
         PlatformLogClose(file);
     _close(fd);
